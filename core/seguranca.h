@@ -1,0 +1,79 @@
+// Random values, tokens, hashes, constant-time comparison, protection of stored secrets and the
+// per-client failure limiter.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <istream>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velorin {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// Cryptographic random bytes; raises std::runtime_error("BCryptGenRandom falhou") on failure.
+TBytes BytesAleatorios(std::int32_t n);
+// Uniform in 0..n-1 without modulo bias; 0 for n < 2.
+std::uint32_t AleatorioAbaixo(std::uint32_t n);
+// Six decimal digits, leading zeros kept.
+std::string CodigoSeisDigitos();
+// 43-character base64url text of 32 random bytes.
+std::string NovoToken();
+// True iff exactly 43 characters of the base64url alphabet.
+bool TokenValido(std::string_view texto);
+// 8 lower-case hexadecimal digits of 4 random bytes.
+std::string IdAleatorio();
+// Base64url (RFC 4648 section 5) without padding.
+std::string Base64Url(const TBytes& bytes);
+std::string Base64Url(std::string_view bytes);
+// Standard base64 with padding, and its lenient decoder (characters outside the alphabet
+// skipped, missing padding tolerated).
+std::string Base64(const TBytes& bytes);
+TBytes Base64Leniente(std::string_view texto);
+
+TBytes Sha256Bytes(std::string_view texto);
+std::string Sha256Hex(std::string_view texto);
+// Digest of everything from the stream's position to its end, read in 64 KiB blocks.
+std::string Sha256Arquivo(std::istream& fluxo);
+std::string Sha256Arquivo(std::FILE* arquivo);
+
+bool IguaisTempoConstante(std::string_view a, std::string_view b);
+
+// Protects a secret for this user on this machine (base64 text); empty on failure or empty input.
+std::string ProtegerTexto(std::string_view texto);
+// Opens what ProtegerTexto produced; false and empty output on any failure.
+bool DesprotegerTexto(std::string_view protegido, std::string& texto);
+
+// Overwrites a secret's bytes before the memory is released.
+void ApagarSegredo(std::string& segredo);
+
+struct TEntrada {
+    std::string Chave;
+    std::int32_t Tentativas = 0;
+    std::uint64_t InicioJanela = 0;
+    std::uint64_t BloqueadoAte = 0;
+};
+
+// Counts failures per key (a client address) and blocks a key that fails too often.
+class TLimitador {
+public:
+    static constexpr std::size_t MAXIMO_ENTRADAS = 512;
+
+    TLimitador(std::int32_t limite, std::int32_t janela_segundos, std::int32_t bloqueio_segundos);
+
+    bool Bloqueado(const std::string& chave, std::int32_t& segundos) const;
+    void RegistrarFalha(const std::string& chave);
+    std::size_t ContarEntradas() const;
+
+private:
+    mutable std::mutex trava_;
+    std::vector<TEntrada> Entradas;
+    std::int32_t Limite;
+    std::uint64_t Janela;
+    std::uint64_t Bloqueio;
+};
+
+}  // namespace velorin
