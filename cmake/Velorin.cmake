@@ -11,7 +11,8 @@ list(REMOVE_ITEM VELORIN_OUTROS_SO ${VELORIN_SO})
 add_library(velorin_opcoes INTERFACE)
 target_compile_options(velorin_opcoes INTERFACE -Wall -Wextra -Wshadow -Wconversion)
 target_compile_definitions(velorin_opcoes INTERFACE
-  VELORIN_EDICAO_INTERNET=$<BOOL:${VELORIN_EDICAO_INTERNET}>)
+  VELORIN_EDICAO_INTERNET=$<BOOL:${VELORIN_EDICAO_INTERNET}>
+  VELORIN_VERSAO="${PROJECT_VERSION}")
 
 # Hardening for release builds; sanitizer builds keep their own instrumentation.
 if(NOT VELORIN_SANITIZAR AND NOT VELORIN_FUZZ)

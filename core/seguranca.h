@@ -23,7 +23,7 @@ std::string CodigoSeisDigitos();
 // 43-character base64url text of 32 random bytes.
 std::string NovoToken();
 // True iff exactly 43 characters of the base64url alphabet.
-bool TokenValido(std::string_view texto);
+[[nodiscard]] bool TokenValido(std::string_view texto);
 // 8 lower-case hexadecimal digits of 4 random bytes.
 std::string IdAleatorio();
 // Base64url (RFC 4648 section 5) without padding.
@@ -40,15 +40,29 @@ std::string Sha256Hex(std::string_view texto);
 std::string Sha256Arquivo(std::istream& fluxo);
 std::string Sha256Arquivo(std::FILE* arquivo);
 
-bool IguaisTempoConstante(std::string_view a, std::string_view b);
+[[nodiscard]] bool IguaisTempoConstante(std::string_view a, std::string_view b);
 
 // Protects a secret for this user on this machine (base64 text); empty on failure or empty input.
 std::string ProtegerTexto(std::string_view texto);
 // Opens what ProtegerTexto produced; false and empty output on any failure.
-bool DesprotegerTexto(std::string_view protegido, std::string& texto);
+[[nodiscard]] bool DesprotegerTexto(std::string_view protegido, std::string& texto);
 
 // Overwrites a secret's bytes before the memory is released.
 void ApagarSegredo(std::string& segredo);
+
+// Where the per-user protection key file lives (a folder kept at 0700); empty restores the
+// default, $XDG_DATA_HOME/velorin/ (~/.local/share/velorin/). Tests point it at a temporary
+// folder so they never touch the real home.
+void DefinirPastaChaveProtecao(const std::string& pasta);
+// false keeps the desktop keyring out of ProtegerTexto/DesprotegerTexto (only the key file is
+// used); true (the default) uses it when the session offers one. Either call forgets the keyring
+// key and any earlier keyring failure.
+void DefinirUsoChaveiro(bool usar);
+
+// Test seam: replaces the system's random generator (nullptr restores it). The source fills
+// `n` bytes and returns false to simulate a generator failure.
+using TFonteAleatoria = bool (*)(std::uint8_t* destino, std::size_t n);
+void DefinirFonteAleatoriaTeste(TFonteAleatoria fonte);
 
 struct TEntrada {
     std::string Chave;
@@ -64,7 +78,7 @@ public:
 
     TLimitador(std::int32_t limite, std::int32_t janela_segundos, std::int32_t bloqueio_segundos);
 
-    bool Bloqueado(const std::string& chave, std::int32_t& segundos) const;
+    [[nodiscard]] bool Bloqueado(const std::string& chave, std::int32_t& segundos) const;
     void RegistrarFalha(const std::string& chave);
     std::size_t ContarEntradas() const;
 

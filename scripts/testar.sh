@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs every test. Installs what is missing first, so it works on a fresh Debian 12 machine.
+#   scripts/testar.sh            normal suite, then the ASan+UBSan suite (what CI runs)
+#   scripts/testar.sh tsan       the ThreadSanitizer suite
+#   scripts/testar.sh fuzz [s]   every fuzz target for s seconds each (default 60)
+#   scripts/testar.sh internet   the normal suite built as the internet edition
+set -euo pipefail
+raiz="$(cd "$(dirname "$0")/.." && pwd)"
+modo="${1:-ci}"
+
+"$raiz/scripts/instalar-dependencias.sh"
+
+rodar() {  # rodar <tipo>
+  local dir
+  dir="$("$raiz/scripts/compilar.sh" "$1" | tail -n 1)"
+  echo "== testes ($1) =="
+  ( cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 )
+}
+
+case "$modo" in
+  ci)
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    rodar normal
+    rodar asan
+    ;;
+  tsan)
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+    rodar tsan
+    ;;
+  internet)
+    rodar internet
+    ;;
+  fuzz)
+    segundos="${2:-60}"
+    dir="$("$raiz/scripts/compilar.sh" fuzz | tail -n 1)"
+    for alvo in "$dir"/tests/fuzz_*; do
+      [ -x "$alvo" ] || continue
+      nome="$(basename "$alvo")"
+      corpus="$dir/corpus/$nome"
+      mkdir -p "$corpus"
+      sementes=()
+      [ -d "$raiz/tests/fuzz/sementes/${nome#fuzz_}" ] && sementes=("$raiz/tests/fuzz/sementes/${nome#fuzz_}")
+      echo "== $nome (${segundos}s) =="
+      "$alvo" -max_total_time="$segundos" -print_final_stats=1 "$corpus" "${sementes[@]}"
+    done
+    ;;
+  *) echo "modo desconhecido: $modo" >&2; exit 2 ;;
+esac
+echo "OK"
