@@ -14,6 +14,9 @@ PACOTES=(
   xvfb xauth x11-utils pulseaudio pulseaudio-utils python3-dbusmock
 )
 
+# The panel's build tools come from npm; Node.js itself from Debian when the machine has none.
+command -v node >/dev/null 2>&1 || PACOTES+=(nodejs npm)
+
 faltam=()
 for p in "${PACOTES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltam+=("$p")

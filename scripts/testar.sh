@@ -4,6 +4,7 @@
 #   scripts/testar.sh tsan       the ThreadSanitizer suite
 #   scripts/testar.sh fuzz [s]   every fuzz target for s seconds each (default 60)
 #   scripts/testar.sh internet   the normal suite built as the internet edition
+#   scripts/testar.sh painel     the phone panel's type check, unit tests and build
 set -euo pipefail
 raiz="$(cd "$(dirname "$0")/.." && pwd)"
 modo="${1:-ci}"
@@ -17,12 +18,30 @@ rodar() {  # rodar <tipo>
   ( cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 )
 }
 
+# npm packages of the panel, installed again only when the lock file changed.
+preparar_painel() {
+  if [ ! -f "$raiz/web/node_modules/.package-lock.json" ] ||
+     [ "$raiz/web/package-lock.json" -nt "$raiz/web/node_modules/.package-lock.json" ]; then
+    ( cd "$raiz/web" && npm ci --no-audit --no-fund )
+  fi
+}
+
+testar_painel() {
+  preparar_painel
+  echo "== testes (painel) =="
+  ( cd "$raiz/web" && npm run --silent typecheck && npm test && npm run --silent build )
+}
+
 case "$modo" in
   ci)
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    testar_painel
     rodar normal
     rodar asan
+    ;;
+  painel)
+    testar_painel
     ;;
   tsan)
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"

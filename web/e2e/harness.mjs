@@ -1,0 +1,196 @@
+// Starts a PC program and a phone browser for the end-to-end tests.
+//
+// The PC is the stand-in e2e/servidor-falso.mjs unless VELORIN_BIN names the
+// real executable; both are started the same way,
+//   <program> --simular --terminal --dados <tmp> --porta <free port> --web <dist>
+// and both print the pairing link "http://…/#parear=NNNNNN" on stdout and log
+// "SIMULADO: …" lines to <tmp>/log.txt, which is how the tests see effects.
+import { spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const aqui = dirname(fileURLToPath(import.meta.url));
+export const DIST = join(aqui, '..', 'dist');
+export const ARTEFATOS = join(aqui, 'artefatos');
+export const REAL = !!process.env.VELORIN_BIN;
+
+function portaLivre() {
+  return new Promise((res, rej) => {
+    const s = createServer();
+    s.unref();
+    s.on('error', rej);
+    s.listen(0, '127.0.0.1', () => {
+      const p = s.address().port;
+      s.close(() => res(p));
+    });
+  });
+}
+
+function comando() {
+  if (REAL) return [process.env.VELORIN_BIN, []];
+  return [process.execPath, [join(aqui, 'servidor-falso.mjs')]];
+}
+
+export class Pc {
+  static async iniciar() {
+    const pc = new Pc();
+    pc.dados = mkdtempSync(join(tmpdir(), 'velorin-e2e-'));
+    pc.porta = await portaLivre();
+    pc.url = `http://127.0.0.1:${pc.porta}`;
+    const [bin, pre] = comando();
+    pc.args = [...pre, '--simular', '--terminal', '--dados', pc.dados, '--porta', String(pc.porta), '--web', DIST];
+    pc.proc = spawn(bin, pc.args, { stdio: ['ignore', 'pipe', 'pipe'] });
+    pc.saida = '';
+    pc.proc.stdout.on('data', (b) => (pc.saida += b.toString()));
+    pc.proc.stderr.on('data', (b) => (pc.saida += b.toString()));
+    await pc.codigo();
+    return pc;
+  }
+
+  // The newest pairing code printed, waiting for one when `depois` codes were
+  // already seen.
+  async codigo(depois = 0, ms = 10000) {
+    const fim = Date.now() + ms;
+    for (;;) {
+      const todos = [...this.saida.matchAll(/#parear=(\d{6})/g)].map((m) => m[1]);
+      if (todos.length > depois) return todos[todos.length - 1];
+      if (Date.now() > fim || this.proc.exitCode !== null) throw new Error('no pairing code from the PC program:\n' + this.saida);
+      await new Promise((r) => setTimeout(r, 50));
+    }
+  }
+
+  codigosVistos() {
+    return [...this.saida.matchAll(/#parear=(\d{6})/g)].length;
+  }
+
+  // What the PC user does with "Parear celular": a second copy of the
+  // program with the same data folder asks the running one to show pairing.
+  async abrirPareamento() {
+    const antes = this.codigosVistos();
+    const [bin, pre] = comando();
+    await new Promise((res, rej) => {
+      const p = spawn(bin, [...pre, '--terminal', '--dados', this.dados], { stdio: 'ignore' });
+      p.on('exit', res);
+      p.on('error', rej);
+    });
+    return this.codigo(antes);
+  }
+
+  log() {
+    const f = join(this.dados, 'log.txt');
+    return existsSync(f) ? readFileSync(f, 'utf8') : '';
+  }
+
+  linhas(prefixo) {
+    return this.log().split('\n').map((l) => l.slice(25)).filter((l) => l.startsWith(prefixo));
+  }
+
+  async esperarLinha(prefixo, n = 1, ms = 5000) {
+    const fim = Date.now() + ms;
+    for (;;) {
+      const l = this.linhas(prefixo);
+      if (l.length >= n) return l;
+      if (Date.now() > fim) throw new Error(`log has ${l.length} of ${n} lines "${prefixo}":\n${this.log()}`);
+      await new Promise((r) => setTimeout(r, 50));
+    }
+  }
+
+  // States the real program reaches only from its tray menu; the stand-in
+  // takes them on a test route. Tests that need them skip with the real one.
+  async definir(estado) {
+    if (REAL) throw new Error('not available with the real program');
+    const r = await fetch(this.url + '/__falso/estado', { method: 'POST', body: JSON.stringify(estado) });
+    return r.json();
+  }
+
+  async parar() {
+    if (this.proc && this.proc.exitCode === null) {
+      const fim = new Promise((r) => this.proc.once('exit', r));
+      this.proc.kill('SIGTERM');
+      const t = setTimeout(() => this.proc.kill('SIGKILL'), 3000);
+      await fim;
+      clearTimeout(t);
+    }
+    rmSync(this.dados, { recursive: true, force: true });
+  }
+}
+
+export const ARGS_CHROMIUM = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+
+// One headless Chromium with its own profile folder, and phone-shaped pages.
+export class Navegador {
+  static async iniciar() {
+    const n = new Navegador();
+    n.perfil = mkdtempSync(join(tmpdir(), 'velorin-chromium-'));
+    n.contexto = await chromium.launchPersistentContext(n.perfil, {
+      executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+      args: ARGS_CHROMIUM,
+      viewport: { width: 360, height: 640 },
+      deviceScaleFactor: 2,
+      isMobile: true,
+      hasTouch: true,
+      locale: 'pt-BR',
+      serviceWorkers: 'allow',
+    });
+    return n;
+  }
+
+  async pagina() {
+    const p = await this.contexto.newPage();
+    p.erros = [];
+    p.on('pageerror', (e) => p.erros.push(String(e)));
+    p.on('console', (m) => {
+      if (m.type() === 'error') p.erros.push(m.text());
+    });
+    return p;
+  }
+
+  async fechar() {
+    await this.contexto?.close().catch(() => undefined);
+    rmSync(this.perfil, { recursive: true, force: true });
+  }
+}
+
+// Touch gestures through the DevTools protocol, so the page gets real
+// touchstart/touchmove/touchend events with the right finger counts.
+export class Dedos {
+  static async de(pagina) {
+    const d = new Dedos();
+    d.cdp = await pagina.context().newCDPSession(pagina);
+    return d;
+  }
+  evento(type, pontos) {
+    return this.cdp.send('Input.dispatchTouchEvent', {
+      type,
+      touchPoints: pontos.map(([x, y], id) => ({ x, y, id, radiusX: 5, radiusY: 5, force: 1 })),
+    });
+  }
+  async tocar(x, y) {
+    await this.evento('touchStart', [[x, y]]);
+    await this.evento('touchEnd', []);
+  }
+  async tocarDois(x, y) {
+    await this.evento('touchStart', [[x, y], [x + 40, y]]);
+    await this.evento('touchEnd', []);
+  }
+  async arrastar(x, y, dx, dy, passos) {
+    await this.evento('touchStart', [[x, y]]);
+    for (let i = 1; i <= passos; i++) await this.evento('touchMove', [[x + (dx * i) / passos, y + (dy * i) / passos]]);
+    await this.evento('touchEnd', []);
+  }
+  async deslizarDois(x, y, dy, passos) {
+    await this.evento('touchStart', [[x, y], [x + 40, y]]);
+    for (let i = 1; i <= passos; i++) {
+      const yy = y + (dy * i) / passos;
+      await this.evento('touchMove', [[x, yy], [x + 40, yy]]);
+    }
+    await this.evento('touchEnd', []);
+  }
+}
