@@ -97,27 +97,16 @@ void Log(std::string_view mensagem) {
 }
 
 void LogFmt(const char* formato, ...) {
-    char pequeno[512];
-    va_list args;
-    va_start(args, formato);
-    va_list copia;
-    va_copy(copia, args);
-    const int n = std::vsnprintf(pequeno, sizeof pequeno, formato, args);
-    va_end(args);
-    if (n < 0) {
-        va_end(copia);
-        return;
+    std::string linha;
+    try {
+        va_list args;
+        va_start(args, formato);
+        linha = FormatarV(formato, args);
+        va_end(args);
+    } catch (...) {
+        return;  // out of memory: the line is lost, the caller is not disturbed
     }
-    if (static_cast<std::size_t>(n) < sizeof pequeno) {
-        va_end(copia);
-        Log(std::string_view(pequeno, static_cast<std::size_t>(n)));
-        return;
-    }
-    std::string grande(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(grande.data(), grande.size(), formato, copia);
-    va_end(copia);
-    grande.resize(static_cast<std::size_t>(n));
-    Log(grande);
+    Log(linha);
 }
 
 }  // namespace velorin

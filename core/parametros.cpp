@@ -40,6 +40,8 @@ bool AplicarOpcao(std::string_view nome, const std::string* valor, bool& consome
         // An empty value would otherwise become "/", serving the whole file system.
         const std::string pasta = ResolverCaminho(texto());
         p.Web = pasta.empty() ? std::string() : ComBarraFinal(pasta);
+    } else if (nome == "--terminal") {
+        p.Terminal = true;
     } else if (nome == "--autoteste") {
         p.AutoTeste = true;
     } else if (nome == "--inicio-windows") {

@@ -28,6 +28,7 @@ struct TParametros {
     std::string VerificarAtualizacao;
     std::string ConfirmarAtualizacao;
     std::string VersaoConfirmacao;
+    bool Terminal = false;  // run without windows even when a display is available
 };
 
 // Written once by LerParametros before any thread starts; read freely afterwards.

@@ -1,6 +1,7 @@
 #include "core/texto.h"
 
 #include <charconv>
+#include <cstdio>
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
@@ -176,6 +177,34 @@ std::string TextoParaLog(std::string_view texto, std::size_t maximo) {
         unidades += largura;
         AcrescentarUtf8(r, cp < 32 ? U'?' : cp);
     }
+    return r;
+}
+
+std::string FormatarV(const char* formato, std::va_list args) {
+    char pequeno[512];
+    std::va_list copia;
+    va_copy(copia, args);
+    const int n = std::vsnprintf(pequeno, sizeof pequeno, formato, args);
+    if (n < 0) {
+        va_end(copia);
+        return {};
+    }
+    if (static_cast<std::size_t>(n) < sizeof pequeno) {
+        va_end(copia);
+        return std::string(pequeno, static_cast<std::size_t>(n));
+    }
+    std::string grande(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(grande.data(), grande.size(), formato, copia);
+    va_end(copia);
+    grande.resize(static_cast<std::size_t>(n));
+    return grande;
+}
+
+std::string Formatar(const char* formato, ...) {
+    std::va_list args;
+    va_start(args, formato);
+    std::string r = FormatarV(formato, args);
+    va_end(args);
     return r;
 }
 

@@ -2,6 +2,7 @@
 // counts and cuts that the protocol defines in UTF-16 units go through these helpers.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ std::string MinusculasUnicode(std::string_view texto);
 // U+FFFD, and a text longer than `maximo` UTF-16 units is cut there (never inside a surrogate
 // pair) with "..." appended.
 std::string TextoParaLog(std::string_view texto, std::size_t maximo);
+
+// printf-style formatting (%s, %d, ...) into a string.
+std::string Formatar(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatarV(const char* formato, std::va_list args);
 
 // Decimal text to int; false when empty, not all digits (an optional leading '-' or '+'
 // allowed) or out of range. No blanks are skipped.
