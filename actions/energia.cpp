@@ -15,19 +15,6 @@ const char* TextoBool(bool v) {
 
 }  // namespace
 
-std::string NomeAcaoEnergia(std::int32_t acao) {
-    switch (acao) {
-        case ACAO_DESLIGAR:
-            return "desligar";
-        case ACAO_REINICIAR:
-            return "reiniciar";
-        case ACAO_SUSPENDER:
-            return "suspender";
-        default:
-            return "";
-    }
-}
-
 std::uint32_t FlagsSaidaWindows(std::int32_t acao, bool forcar) {
     std::uint32_t base = 0;
     if (acao == ACAO_DESLIGAR) {
@@ -41,7 +28,7 @@ std::uint32_t FlagsSaidaWindows(std::int32_t acao, bool forcar) {
 }
 
 bool ExecutarAcaoEnergia(std::int32_t acao, bool forcar) {
-    const std::string nome = NomeAcaoEnergia(acao);
+    const std::string nome = NomeAcao(acao);
     if (Parametros.Simular) {
         LogFmt("SIMULADO: %s (forcar=%s)", nome.c_str(), TextoBool(forcar));
         return true;

@@ -8,16 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/acao_energia.h"
+
 namespace velorin {
-
-// Kinds of power action, as the schedule stores them.
-inline constexpr std::int32_t ACAO_NENHUMA = 0;
-inline constexpr std::int32_t ACAO_DESLIGAR = 1;
-inline constexpr std::int32_t ACAO_REINICIAR = 2;
-inline constexpr std::int32_t ACAO_SUSPENDER = 3;
-
-// "desligar", "reiniciar", "suspender" for 1, 2, 3; empty for anything else.
-std::string NomeAcaoEnergia(std::int32_t acao);
 
 // Performs a shutdown, restart or sleep; true on success. Failures are logged, never raised.
 [[nodiscard]] bool ExecutarAcaoEnergia(std::int32_t acao, bool forcar);

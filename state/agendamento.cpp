@@ -18,19 +18,6 @@ bool AcaoConhecida(std::int32_t acao) {
 
 }  // namespace
 
-std::string NomeAcao(std::int32_t acao) {
-    switch (acao) {
-        case ACAO_DESLIGAR:
-            return "desligar";
-        case ACAO_REINICIAR:
-            return "reiniciar";
-        case ACAO_SUSPENDER:
-            return "suspender";
-        default:
-            return {};
-    }
-}
-
 std::int32_t SegundosRestantes(const TAgendamento& agendamento, std::uint64_t agora) {
     if (agendamento.Acao == ACAO_NENHUMA || agendamento.VenceEm <= agora) return 0;
     // Rounded up: 59.2 s left shows as 60, and 0 only once the time has come.

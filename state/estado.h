@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/acao_energia.h"
 #include "core/config.h"
 
 namespace velorin {
@@ -44,10 +45,6 @@ enum TTipoEvento : std::int32_t {
 // ---------------------------------------------------------------------------------------------
 // Schedule of a power action
 
-inline constexpr std::int32_t ACAO_NENHUMA = 0;
-inline constexpr std::int32_t ACAO_DESLIGAR = 1;
-inline constexpr std::int32_t ACAO_REINICIAR = 2;
-inline constexpr std::int32_t ACAO_SUSPENDER = 3;
 // The longest delay a schedule may have (24 hours).
 inline constexpr std::int64_t ATRASO_MAXIMO_SEGUNDOS = 86400;
 
@@ -59,8 +56,6 @@ struct TAgendamento {
     double Horario = 0;                // local date-time it is due, for display only
 };
 
-// "desligar", "reiniciar", "suspender" for 1, 2, 3; empty otherwise.
-std::string NomeAcao(std::int32_t acao);
 // Whole seconds left, rounded up; 0 when nothing is scheduled or the time has come.
 [[nodiscard]] std::int32_t SegundosRestantes(const TAgendamento& agendamento);
 [[nodiscard]] std::int32_t SegundosRestantes(const TAgendamento& agendamento, std::uint64_t agora);

@@ -45,13 +45,13 @@ TEST(FlagsSaidaWindows, CombinaAcaoComForca) {
     EXPECT_EQ(MOTIVO_SAIDA_PLANEJADA, 0x80000000u);
 }
 
-TEST(NomeAcaoEnergia, NomesDoAgendamento) {
-    EXPECT_EQ(NomeAcaoEnergia(1), "desligar");
-    EXPECT_EQ(NomeAcaoEnergia(2), "reiniciar");
-    EXPECT_EQ(NomeAcaoEnergia(3), "suspender");
-    EXPECT_EQ(NomeAcaoEnergia(0), "");
-    EXPECT_EQ(NomeAcaoEnergia(4), "");
-    EXPECT_EQ(NomeAcaoEnergia(-1), "");
+TEST(NomeAcao, NomesDoAgendamento) {
+    EXPECT_EQ(NomeAcao(1), "desligar");
+    EXPECT_EQ(NomeAcao(2), "reiniciar");
+    EXPECT_EQ(NomeAcao(3), "suspender");
+    EXPECT_EQ(NomeAcao(0), "");
+    EXPECT_EQ(NomeAcao(4), "");
+    EXPECT_EQ(NomeAcao(-1), "");
 }
 
 class Energia : public ::testing::Test {
