@@ -12,6 +12,8 @@ PACOTES=(
   # tests: private X server, sound server and D-Bus mocks
   googletest libgtest-dev libgmock-dev libglib2.0-bin dbus dbus-x11 gnome-keyring
   xvfb xauth x11-utils pulseaudio pulseaudio-utils python3-dbusmock
+  # browser tests of the phone panel
+  chromium
 )
 
 # The panel's build tools come from npm; Node.js itself from Debian when the machine has none.

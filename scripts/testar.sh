@@ -18,18 +18,9 @@ rodar() {  # rodar <tipo>
   ( cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 )
 }
 
-# npm packages of the panel, installed again only when the lock file changed.
-preparar_painel() {
-  if [ ! -f "$raiz/web/node_modules/.package-lock.json" ] ||
-     [ "$raiz/web/package-lock.json" -nt "$raiz/web/node_modules/.package-lock.json" ]; then
-    ( cd "$raiz/web" && npm ci --no-audit --no-fund )
-  fi
-}
-
 testar_painel() {
-  preparar_painel
   echo "== testes (painel) =="
-  ( cd "$raiz/web" && npm run --silent typecheck && npm test && npm run --silent build )
+  "$raiz/scripts/painel.sh" testar
 }
 
 case "$modo" in
@@ -38,6 +29,8 @@ case "$modo" in
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     testar_painel
     rodar normal
+    echo "== testes (painel no navegador, contra o programa) =="
+    VELORIN_BIN="$raiz/build/core/velorin" "$raiz/scripts/painel.sh" e2e
     rodar asan
     ;;
   painel)

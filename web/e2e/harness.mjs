@@ -6,7 +6,7 @@
 // and both print the pairing link "http://…/#parear=NNNNNN" on stdout and log
 // "SIMULADO: …" lines to <tmp>/log.txt, which is how the tests see effects.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, existsSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -39,6 +39,8 @@ export class Pc {
   static async iniciar() {
     const pc = new Pc();
     pc.dados = mkdtempSync(join(tmpdir(), 'velorin-e2e-'));
+    // The PC's display name, so the tests know what the panel must show.
+    writeFileSync(join(pc.dados, 'config.ini'), '[Geral]\r\nNomeExibicao=PC-TESTE\r\n');
     pc.porta = await portaLivre();
     pc.url = `http://127.0.0.1:${pc.porta}`;
     const [bin, pre] = comando();
@@ -86,7 +88,7 @@ export class Pc {
   }
 
   linhas(prefixo) {
-    return this.log().split('\n').map((l) => l.slice(25)).filter((l) => l.startsWith(prefixo));
+    return this.log().split(/\r?\n/).map((l) => l.slice(25)).filter((l) => l.startsWith(prefixo));
   }
 
   async esperarLinha(prefixo, n = 1, ms = 5000) {
