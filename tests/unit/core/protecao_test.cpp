@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "apoio/dbusmock.h"
 #include "apoio/pasta_temporaria.h"
 #include "core/seguranca.h"
 
@@ -24,7 +25,10 @@ extern char** environ;
 namespace velorin {
 namespace {
 
+using teste::TBarramentoPrivado;
 using teste::TPastaTemporaria;
+using teste::TProcesso;
+using teste::TVariavelAmbiente;
 
 unsigned Modo(const std::string& caminho) {
     struct stat st {};
@@ -39,32 +43,6 @@ TBytes Blob(const std::string& protegido) {
 std::string Texto(const TBytes& b) {
     return Base64(b);
 }
-
-// Sets an environment variable for one scope and puts the old value back.
-class TVariavelAmbiente {
-  public:
-    TVariavelAmbiente(const char* nome, const char* valor) : nome_(nome) {
-        if (const char* antigo = std::getenv(nome)) antigo_ = antigo;
-        if (valor != nullptr) {
-            ::setenv(nome, valor, 1);
-        } else {
-            ::unsetenv(nome);
-        }
-    }
-    ~TVariavelAmbiente() {
-        if (antigo_) {
-            ::setenv(nome_, antigo_->c_str(), 1);
-        } else {
-            ::unsetenv(nome_);
-        }
-    }
-    TVariavelAmbiente(const TVariavelAmbiente&) = delete;
-    TVariavelAmbiente& operator=(const TVariavelAmbiente&) = delete;
-
-  private:
-    const char* nome_;
-    std::optional<std::string> antigo_;
-};
 
 class Protecao : public ::testing::Test {
   protected:
@@ -340,89 +318,15 @@ TEST_F(Protecao, LocalPadraoSegueXdgDataHomeOuHome) {
 
 // ---- desktop keyring ----------------------------------------------------------------------
 
-// A child process that is always stopped and reaped.
-class TProcesso {
-  public:
-    TProcesso() = default;
-    ~TProcesso() { Parar(); }
-    TProcesso(const TProcesso&) = delete;
-    TProcesso& operator=(const TProcesso&) = delete;
-
-    bool Iniciar(const std::vector<std::string>& argumentos, int entrada, int saida_fd3) {
-        posix_spawn_file_actions_t acoes;
-        posix_spawn_file_actions_init(&acoes);
-        if (entrada >= 0) posix_spawn_file_actions_adddup2(&acoes, entrada, 0);
-        if (saida_fd3 >= 0) posix_spawn_file_actions_adddup2(&acoes, saida_fd3, 3);
-        posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<char*> argv;
-        for (const auto& a : argumentos) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const int r = ::posix_spawnp(&pid_, argv[0], &acoes, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&acoes);
-        if (r != 0) pid_ = -1;
-        return r == 0;
-    }
-    void Parar() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int estado = 0;
-        ::waitpid(pid_, &estado, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-std::string LerLinha(int fd, std::chrono::milliseconds prazo) {
-    std::string linha;
-    const auto fim = std::chrono::steady_clock::now() + prazo;
-    while (linha.find('\n') == std::string::npos && std::chrono::steady_clock::now() < fim) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        char buf[256];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        linha.append(buf, static_cast<std::size_t>(n));
-    }
-    return linha.substr(0, linha.find('\n'));
-}
-
-bool NomeTemDono(sd_bus* bus, const char* nome) {
-    sd_bus_error erro = SD_BUS_ERROR_NULL;
-    sd_bus_message* m = nullptr;
-    int dono = 0;
-    const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "NameHasOwner", &erro, &m, "s", nome);
-    sd_bus_error_free(&erro);
-    if (r >= 0) sd_bus_message_read(m, "b", &dono);
-    sd_bus_message_unref(m);
-    return dono != 0;
-}
-
 // A private session bus, with a name owner that never answers and then a real keyring daemon.
 // Only this test lets the keyring in; the rest of the suite keeps it off.
 TEST_F(Protecao, ChaveiroDaSessao) {
-    if (::access("/usr/bin/dbus-daemon", X_OK) != 0) GTEST_SKIP() << "no dbus-daemon";
-    int tubo[2];
-    ASSERT_EQ(::pipe2(tubo, O_CLOEXEC), 0);
-    TProcesso barramento;
-    ASSERT_TRUE(barramento.Iniciar({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
-                                   -1, tubo[1]));
-    ::close(tubo[1]);
-    const std::string endereco = LerLinha(tubo[0], std::chrono::seconds(10));
-    ::close(tubo[0]);
-    ASSERT_FALSE(endereco.empty());
-    TVariavelAmbiente env_bus("DBUS_SESSION_BUS_ADDRESS", endereco.c_str());
-    TVariavelAmbiente env_home("HOME", (pasta_ / "casa").c_str());
-    TVariavelAmbiente env_run("XDG_RUNTIME_DIR", pasta_.Caminho().c_str());
-
-    sd_bus* bus = nullptr;
-    ASSERT_GE(sd_bus_open_user(&bus), 0);
-    struct TFecha {
-        sd_bus* b;
-        ~TFecha() { sd_bus_flush_close_unref(b); }
-    } fecha{bus};
+    EXIGIR_FERRAMENTA("/usr/bin/dbus-daemon", "dbus");
+    TBarramentoPrivado sessao(TBarramentoPrivado::TTipo::Sessao);
+    ASSERT_TRUE(sessao.Ativo());
+    TVariavelAmbiente env_bus("DBUS_SESSION_BUS_ADDRESS", sessao.Endereco());
+    TVariavelAmbiente env_home("HOME", pasta_ / "casa");
+    TVariavelAmbiente env_run("XDG_RUNTIME_DIR", pasta_.Caminho());
 
     DefinirUsoChaveiro(true);
     std::string do_arquivo;
@@ -442,23 +346,22 @@ TEST_F(Protecao, ChaveiroDaSessao) {
         EXPECT_EQ(Abrir(do_arquivo), "sem resposta");
     }
 
-    if (::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0) GTEST_SKIP() << "no keyring daemon";
+    EXIGIR_FERRAMENTA("/usr/bin/gnome-keyring-daemon", "gnome-keyring");
     ASSERT_EQ(::mkdir((pasta_ / "casa").c_str(), 0700), 0);
     int senha[2];
     ASSERT_EQ(::pipe2(senha, O_CLOEXEC), 0);
     TProcesso chaveiro;
-    ASSERT_TRUE(chaveiro.Iniciar(
-        {"gnome-keyring-daemon", "--foreground", "--components=secrets", "--unlock"}, senha[0],
-        -1));
+    ASSERT_TRUE(chaveiro.Iniciar({"/usr/bin/gnome-keyring-daemon", "--foreground",
+                                  "--components=secrets", "--unlock"},
+                                 {}, "", -1, senha[0]));
     ::close(senha[0]);
     ASSERT_EQ(::write(senha[1], "senha-de-teste", 14), 14);
     ::close(senha[1]);
     const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!NomeTemDono(bus, "org.freedesktop.secrets") && std::chrono::steady_clock::now() < fim) {
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(20));  // waiting for a process to start
+    while (!sessao.NomeTemDono("org.freedesktop.secrets") && std::chrono::steady_clock::now() < fim) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the daemon is starting
     }
-    ASSERT_TRUE(NomeTemDono(bus, "org.freedesktop.secrets"));
+    ASSERT_TRUE(sessao.NomeTemDono("org.freedesktop.secrets"));
 
     DefinirUsoChaveiro(true);  // forgets the failure above
     const std::string p = ProtegerTexto("no chaveiro");

@@ -1,13 +1,9 @@
 // The real executable, started the way a user or the panel's browser tests start it: terminal
 // front end, simulation mode, a private data folder and a free port.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,8 +14,7 @@
 
 #include "apoio/cliente_http.h"
 #include "apoio/pasta_temporaria.h"
-
-extern char** environ;
+#include "apoio/processos.h"
 
 namespace velorin {
 namespace {
@@ -43,76 +38,43 @@ std::uint16_t PortaLivre() {
     return ntohs(a.sin_port);
 }
 
-// One run of the program; its output is collected from a pipe. Killed by pid if still running.
+// One run of the program, its output collected in a file; killed by pid if still running.
 class Programa {
 public:
-    Programa(const std::vector<std::string>& args, const std::string& runtime) {
-        int p[2];
-        if (::pipe2(p, O_CLOEXEC) != 0) std::abort();
-        posix_spawn_file_actions_t acoes;
-        posix_spawn_file_actions_init(&acoes);
-        posix_spawn_file_actions_adddup2(&acoes, p[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&acoes, p[1], STDERR_FILENO);
-        std::vector<std::string> amb{"XDG_RUNTIME_DIR=" + runtime, "HOME=" + runtime, "LC_ALL=pt_BR.UTF-8",
-                                     "PATH=/usr/bin:/bin"};
-        std::vector<char*> envp;
-        for (auto& a : amb) envp.push_back(a.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> todos{VELORIN_EXECUTAVEL};
-        todos.insert(todos.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : todos) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, VELORIN_EXECUTAVEL, &acoes, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&acoes);
-        ::close(p[1]);
-        leitura_ = p[0];
+    Programa(const std::vector<std::string>& args, const TPastaTemporaria& pasta)
+        : saida_(pasta / ("saida-" + std::to_string(++contador_) + ".txt")) {
+        std::vector<std::string> argv{VELORIN_EXECUTAVEL};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const teste::TAmbiente amb{{"XDG_RUNTIME_DIR", pasta.Caminho()},
+                                   {"HOME", pasta.Caminho()},
+                                   {"LC_ALL", "pt_BR.UTF-8"}};
+        EXPECT_TRUE(processo_.Iniciar(argv, amb, saida_));
     }
-    ~Programa() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(leitura_);
-    }
-    // Reads output until `padrao` matches (or ten seconds pass); the first group.
+    // Waits for `padrao` in output not yet matched (ten seconds by default); its first group.
     std::string Esperar(const std::string& padrao, int segundos = 10) {
         const std::regex re(padrao);
         const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(segundos);
+        std::string texto;
         std::smatch m;
         while (std::chrono::steady_clock::now() < fim) {
-            if (std::regex_search(saida_.cbegin() + static_cast<long>(lido_), saida_.cend(), m, re)) {
-                lido_ = static_cast<std::size_t>(m.position(0)) + lido_ + static_cast<std::size_t>(m.length(0));
+            texto = LerArquivo(saida_);
+            if (texto.size() > lido_ && std::regex_search(texto.cbegin() + static_cast<long>(lido_), texto.cend(), m, re)) {
+                lido_ += static_cast<std::size_t>(m.position(0) + m.length(0));
                 return m.size() > 1 ? m[1].str() : m[0].str();
             }
-            pollfd pfd{leitura_, POLLIN, 0};
-            if (::poll(&pfd, 1, 100) > 0) {
-                char buf[4096];
-                const ssize_t n = ::read(leitura_, buf, sizeof buf);
-                if (n > 0) saida_.append(buf, static_cast<std::size_t>(n));
-            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        ADD_FAILURE() << "sem \"" << padrao << "\" na saida:\n" << saida_;
+        ADD_FAILURE() << "sem \"" << padrao << "\" na saida:\n" << texto;
         return {};
     }
-    // Waits up to ten seconds for the exit; its status, or -1.
-    int Fim() {
-        for (int i = 0; i < 1000; ++i) {
-            int st = 0;
-            if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-    void Sinal(int s) { ::kill(pid_, s); }
+    // Waits up to ten seconds for the exit status (-1: still running or killed).
+    int Fim() { return processo_.Esperar(10000); }
+    void Sinal(int s) { processo_.Sinal(s); }
 
 private:
-    pid_t pid_ = -1;
-    int leitura_ = -1;
+    static inline int contador_ = 0;
     std::string saida_;
+    teste::TProcesso processo_;
     std::size_t lido_ = 0;
 };
 
@@ -131,7 +93,7 @@ protected:
 };
 
 TEST_F(ProgramaTeste, PareiaComandaEEncerraComSigterm) {
-    Programa pc(Args(), pasta.Caminho());
+    Programa pc(Args(), pasta);
     const std::string codigo = pc.Esperar(R"(#parear=(\d{6}))");
     ASSERT_EQ(codigo.size(), 6u);
     EXPECT_EQ(pc.Esperar(R"(e digite o código: (\d{3} \d{3}))"), codigo.substr(0, 3) + " " + codigo.substr(3));
@@ -189,17 +151,17 @@ TEST_F(ProgramaTeste, PareiaComandaEEncerraComSigterm) {
 }
 
 TEST_F(ProgramaTeste, SegundaCopiaMostraPareamentoESairEncerra) {
-    Programa pc(Args(), pasta.Caminho());
+    Programa pc(Args(), pasta);
     const std::string primeiro = pc.Esperar(R"(#parear=(\d{6}))");
     {
-        Programa segunda(Args(), pasta.Caminho());
+        Programa segunda(Args(), pasta);
         EXPECT_EQ(segunda.Fim(), 0);  // only signals the running copy
     }
     // The running copy opens a fresh pairing session: a new code is printed.
     const std::string novo = pc.Esperar(R"(#parear=(\d{6}))");
     EXPECT_EQ(novo.size(), 6u);
     {
-        Programa sair({"--dados", pasta / "dados", "--sair"}, pasta.Caminho());
+        Programa sair({"--dados", pasta / "dados", "--sair"}, pasta);
         EXPECT_EQ(sair.Fim(), 0);
     }
     EXPECT_EQ(pc.Fim(), 0);
@@ -214,7 +176,7 @@ TEST_F(ProgramaTeste, PortaOcupadaInformaAFalha) {
     a.sin_port = htons(porta);
     ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(::listen(s, 1), 0);
-    Programa pc(Args(), pasta.Caminho());
+    Programa pc(Args(), pasta);
     // The server retries for ten seconds before it gives up and says why.
     pc.Esperar("porta " + std::to_string(porta) + R"( indisponivel \(erro \d+\))", 20);
     pc.Sinal(SIGINT);
@@ -224,7 +186,7 @@ TEST_F(ProgramaTeste, PortaOcupadaInformaAFalha) {
 }
 
 TEST_F(ProgramaTeste, AutotesteDizOQueFunciona) {
-    Programa pc({"--autoteste", "--dados", pasta / "dados"}, pasta.Caminho());
+    Programa pc({"--autoteste", "--dados", pasta / "dados"}, pasta);
     pc.Esperar(R"(\[ok\] +criptografia)");
     pc.Esperar("Autoteste concluido: pode rodar.");
     EXPECT_EQ(pc.Fim(), 0);
