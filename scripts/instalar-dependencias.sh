@@ -11,7 +11,7 @@ PACOTES=(
   libpulse-dev libx11-dev libxtst-dev libxext-dev libxkbcommon-dev libqrcodegencpp-dev
   # tests: private X server, sound server and D-Bus mocks
   googletest libgtest-dev libgmock-dev libglib2.0-bin dbus dbus-x11 gnome-keyring
-  xvfb xauth x11-utils pulseaudio pulseaudio-utils python3-dbusmock
+  xvfb xauth x11-utils pulseaudio pulseaudio-utils python3-dbusmock zbar-tools
   # browser tests of the phone panel
   chromium
 )
