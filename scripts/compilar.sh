@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project.
-#   scripts/compilar.sh [normal|asan|tsan|fuzz|internet]   (default: normal)
+#   scripts/compilar.sh [normal|asan|tsan|fuzz|internet] [targets...]   (default: normal, all)
 # Build folders: build/, build-asan/, build-tsan/, build-fuzz/, build-internet/.
 set -euo pipefail
 raiz="$(cd "$(dirname "$0")/.." && pwd)"
 tipo="${1:-normal}"
+shift || true
 jobs="${VELORIN_JOBS:-$(nproc)}"
 
 case "$tipo" in
@@ -17,5 +18,5 @@ case "$tipo" in
 esac
 
 cmake -S "$raiz" -B "$raiz/$dir" -G Ninja "${opcoes[@]}" >/dev/null
-ninja -C "$raiz/$dir" -j "$jobs"
+ninja -C "$raiz/$dir" -j "$jobs" "$@"
 echo "$raiz/$dir"

@@ -8,5 +8,5 @@ raiz="$(cd "$(dirname "$0")/.." && pwd)"
 
 "$raiz/scripts/instalar-dependencias.sh"
 "$raiz/scripts/painel.sh" build >&2
-"$raiz/scripts/compilar.sh" normal >&2
+"$raiz/scripts/compilar.sh" normal velorin >&2
 exec "$raiz/build/core/velorin" "$@"
