@@ -15,6 +15,7 @@ namespace velorin {
 
 class TEstado;
 struct TAgendamento;
+struct TEstadoAudio;
 class TGestorAtalhos;
 class TLimitador;
 
@@ -58,6 +59,8 @@ TGestorAtalhos* AtalhosApi();
 // The PC's status as a phone sees it, built afresh on every call; the relay sends the same
 // object as the PC's snapshot. Only between IniciarApi and EncerrarApi.
 TJson ObjetoStatus();
+// The audio outputs as phones see them: {podeTrocar, saidas: [{id, nome, padrao}]}.
+TJson ObjetoSaidas(const TEstadoAudio& audio);
 // A scheduled power action as phones see it; null when nothing is scheduled.
 TJson ObjetoAgendamento(const TAgendamento& agendamento);
 

@@ -130,21 +130,6 @@ TResultadoComando Tela(const TJson& corpo) {
     return ComCorpo(202, std::move(resposta));
 }
 
-TJson ObjetoSaidas(const TEstadoAudio& audio) {
-    TJson saidas = TJson::array();
-    for (const TSaidaAudio& s : audio.saidas) {
-        TJson item = TJson::object();
-        item["id"] = s.id;
-        item["nome"] = s.nome;
-        item["padrao"] = s.padrao;
-        saidas.push_back(std::move(item));
-    }
-    TJson objeto = TJson::object();
-    objeto["podeTrocar"] = audio.podeTrocar;
-    objeto["saidas"] = std::move(saidas);
-    return objeto;
-}
-
 TResultadoComando SaidaAudio(const TJson& corpo) {
     std::string id;
     bool temId = false;

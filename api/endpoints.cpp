@@ -48,6 +48,21 @@ std::string NormalizarCodigo(std::string_view codigo) {
 
 }  // namespace
 
+TJson ObjetoSaidas(const TEstadoAudio& audio) {
+    TJson saidas = TJson::array();
+    for (const TSaidaAudio& s : audio.saidas) {
+        TJson item = TJson::object();
+        item["id"] = s.id;
+        item["nome"] = s.nome;
+        item["padrao"] = s.padrao;
+        saidas.push_back(std::move(item));
+    }
+    TJson objeto = TJson::object();
+    objeto["podeTrocar"] = audio.podeTrocar;
+    objeto["saidas"] = std::move(saidas);
+    return objeto;
+}
+
 TJson ObjetoAgendamento(const TAgendamento& agendamento) {
     if (agendamento.Acao == ACAO_NENHUMA) return nullptr;
     TJson objeto = TJson::object();
@@ -83,18 +98,7 @@ TJson ObjetoStatus() {
     recursos["atalhos"] = atalhos != nullptr;
     status["recursos"] = std::move(recursos);
 
-    TJson saidas = TJson::array();
-    for (const TSaidaAudio& s : audio.saidas) {
-        TJson saida = TJson::object();
-        saida["id"] = s.id;
-        saida["nome"] = s.nome;
-        saida["padrao"] = s.padrao;
-        saidas.push_back(std::move(saida));
-    }
-    TJson objetoAudio = TJson::object();
-    objetoAudio["podeTrocar"] = audio.podeTrocar;
-    objetoAudio["saidas"] = std::move(saidas);
-    status["audio"] = std::move(objetoAudio);
+    status["audio"] = ObjetoSaidas(audio);
 
     TJson tela = TJson::object();
     switch (EstadoTela()) {

@@ -129,4 +129,16 @@ std::string MontarRequisicao(const TPedido& p, std::uint16_t porta) {
     return texto;
 }
 
+std::uint16_t PortaLivre() {
+    TDescritor s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t t = sizeof a;
+    if (!s || ::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &t) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
 }  // namespace velorin::teste

@@ -35,6 +35,9 @@ struct TRespostaBruta {
 TRespostaBruta EnviarBytes(std::uint16_t porta, const std::string& bytes,
                            const std::string& origem = "127.0.0.1");
 
+// A TCP port on loopback that nothing listens on right now (for programs that take a port).
+std::uint16_t PortaLivre();
+
 // One request as the tests describe it; MontarRequisicao turns it into bytes.
 struct TPedido {
     std::string Metodo = "GET";

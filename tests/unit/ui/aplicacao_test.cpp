@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "apoio/cliente_http.h"
 #include "apoio/pasta_temporaria.h"
 #include "core/config.h"
 #include "core/parametros.h"
@@ -21,19 +22,8 @@ namespace {
 
 using teste::Existe;
 using teste::LerArquivo;
+using teste::PortaLivre;
 using teste::TPastaTemporaria;
-
-std::uint16_t PortaLivre() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t t = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &t);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 struct Balao {
     std::string titulo, texto;

@@ -22,21 +22,10 @@ namespace {
 using teste::EnviarBytes;
 using teste::LerArquivo;
 using teste::MontarRequisicao;
+using teste::PortaLivre;
 using teste::TPastaTemporaria;
 using teste::TPedido;
 using teste::TRespostaBruta;
-
-std::uint16_t PortaLivre() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t t = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &t);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 // One run of the program, its output collected in a file; killed by pid if still running.
 class Programa {
