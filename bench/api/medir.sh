@@ -23,8 +23,8 @@ PORTA_NOSSA=${PORTA_NOSSA:-18090}
 PORTA_NGINX=${PORTA_NGINX:-18091}
 PARTIDAS=${PARTIDAS:-10}
 
-# shellcheck source=comum.sh
-. "$AQUI/comum.sh"
+# shellcheck source=../comum.sh
+. "$AQUI/../comum.sh"
 
 instalar_ferramentas
 

@@ -10,6 +10,8 @@
 # which measures the cap rather than the server. Both modes print the refusals (socket errors).
 # Needs root for apt-get (wrk, nginx) unless both are installed already.
 set -euo pipefail
+# shellcheck source=../comum.sh
+. "$(cd "$(dirname "$0")/.." && pwd)/comum.sh"
 
 RAIZ=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${BUILD:-$RAIZ/build-bench}
@@ -77,14 +79,6 @@ for _ in $(seq 50); do
     curl -s -o /dev/null "http://127.0.0.1:$PORTA_NGINX/status.json" && break
   sleep 0.1
 done
-
-# wrk latency texts ("812.00us", "1.20ms", "1.00s") to milliseconds.
-em_ms() {
-  awk -v v="$1" 'BEGIN {
-    n = v + 0
-    if (v ~ /us$/) n /= 1000; else if (v ~ /ms$/) n += 0; else if (v ~ /m$/) n *= 60000; else if (v ~ /s$/) n *= 1000
-    printf "%.3f", n }'
-}
 
 # Runs wrk once; prints "req/s p50 p99 requests errors".
 medir() {

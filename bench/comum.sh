@@ -1,6 +1,6 @@
-# Shell functions shared by the API benchmarks; sourced, never run on its own.
-# The caller sets TMP (a scratch folder it removes) and AQUI (this folder) and installs a trap
-# that calls parar_pid for every pid it started.
+# Shell functions shared by the benchmarks; sourced, never run on its own. The caller sets TMP
+# (a scratch folder it removes) and AQUI (its own folder) and installs a trap that calls
+# parar_pid for every pid it started.
 
 # wrk and nginx from Debian when missing (needs root).
 instalar_ferramentas() {
