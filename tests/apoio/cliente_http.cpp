@@ -141,4 +141,20 @@ std::uint16_t PortaLivre() {
     return ntohs(a.sin_port);
 }
 
+TDescritor OcuparPorta(std::uint16_t& porta, bool todosEnderecos) {
+    // Port 0 lets the system pick one that is really free: a port chosen earlier and bound again
+    // could meanwhile be held by another test or by a connection in TIME_WAIT.
+    TDescritor s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(todosEnderecos ? INADDR_ANY : INADDR_LOOPBACK);
+    socklen_t t = sizeof a;
+    porta = 0;
+    if (!s || ::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s.Get(), 1) != 0 ||
+        ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &t) != 0)
+        return TDescritor();
+    porta = ntohs(a.sin_port);
+    return s;
+}
+
 }  // namespace velorin::teste

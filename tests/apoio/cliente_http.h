@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/recursos.h"
 #include "http/mensagem_http.h"
 
 namespace velorin::teste {
@@ -37,6 +38,10 @@ TRespostaBruta EnviarBytes(std::uint16_t porta, const std::string& bytes,
 
 // A TCP port on loopback that nothing listens on right now (for programs that take a port).
 std::uint16_t PortaLivre();
+
+// A socket listening on a port the system chose (on every address, or loopback only), for tests
+// of a busy port; `porta` receives the port. Closed when the owner goes.
+TDescritor OcuparPorta(std::uint16_t& porta, bool todosEnderecos);
 
 // One request as the tests describe it; MontarRequisicao turns it into bytes.
 struct TPedido {

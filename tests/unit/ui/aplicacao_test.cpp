@@ -178,13 +178,10 @@ TEST_F(AplicacaoTeste, EncerrarCancelaAgendamentoSalvaEFechaOLog) {
 
 TEST_F(AplicacaoTeste, PortaOcupadaViraErroDoServidor) {
     // Another socket listens on our port: the server reports it and the tip says so.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(Parametros.Porta));
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(s, 1), 0);
+    std::uint16_t porta = 0;
+    TDescritor ocupada = teste::OcuparPorta(porta, false);
+    ASSERT_TRUE(ocupada.Valido());
+    Parametros.Porta = porta;
     Parametros.Simular = false;  // the tip shows the server state only outside simulation
     Parametros.DadosPadrao = false;
     LiberarRelogioTeste();  // the server's retry window runs on the real clock
@@ -192,7 +189,6 @@ TEST_F(AplicacaoTeste, PortaOcupadaViraErroDoServidor) {
     // The server retries a busy port for ten seconds before giving up.
     for (int i = 0; i < 8 && app->ErroServidor().empty(); ++i)
         Processar([this] { return !app->ErroServidor().empty(); });
-    ::close(s);
     EXPECT_NE(app->ErroServidor().find("indisponivel"), std::string::npos) << app->ErroServidor();
     EXPECT_EQ(app->TextoDica(), "Velorin — servidor parado");
     ASSERT_FALSE(baloes.empty());

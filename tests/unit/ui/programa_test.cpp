@@ -158,19 +158,13 @@ TEST_F(ProgramaTeste, SegundaCopiaMostraPareamentoESairEncerra) {
 }
 
 TEST_F(ProgramaTeste, PortaOcupadaInformaAFalha) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(porta);
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(s, 1), 0);
+    TDescritor ocupada = teste::OcuparPorta(porta, true);
+    ASSERT_TRUE(ocupada.Valido());
     Programa pc(Args(), pasta);
     // The server retries for ten seconds before it gives up and says why.
     pc.Esperar("porta " + std::to_string(porta) + R"( indisponivel \(erro \d+\))", 20);
     pc.Sinal(SIGINT);
     EXPECT_EQ(pc.Fim(), 0);
-    ::close(s);
     EXPECT_NE(Log().find("ERRO no servidor: porta " + std::to_string(porta) + " indisponivel"), std::string::npos);
 }
 
