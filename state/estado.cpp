@@ -49,14 +49,7 @@ void TEstado::EmitirTextos(TTipoEvento tipo, const std::string& texto, const std
     evento->Texto = texto;
     evento->Texto2 = texto2;
     evento->Texto3 = texto3;
-    // The sink is copied under the lock and called outside it: a sink that reads the state (or
-    // is replaced concurrently) cannot deadlock or run half-replaced.
-    TAoEvento sink;
-    {
-        TTrava g(trava_);
-        sink = aoEvento_;
-    }
-    if (sink) sink(std::move(evento));
+    Entregar(std::move(evento));
 }
 
 void TEstado::Emitir(TTipoEvento tipo, const std::string& texto) {
@@ -67,6 +60,12 @@ void TEstado::EmitirAgendamento(TTipoEvento tipo, const TAgendamento& agendament
     auto evento = std::make_unique<TEvento>();
     evento->Tipo = tipo;
     evento->Agendamento = agendamento;
+    Entregar(std::move(evento));
+}
+
+void TEstado::Entregar(std::unique_ptr<TEvento> evento) {
+    // The sink is copied under the lock and called outside it: a sink that reads the state (or
+    // is replaced concurrently) cannot deadlock or run half-replaced.
     TAoEvento sink;
     {
         TTrava g(trava_);

@@ -222,6 +222,8 @@ class TEstado {
 
     // Both under the lock.
     void NovoCodigo();
+    // Hands an event to the sink, outside the lock; dropped when there is none.
+    void Entregar(std::unique_ptr<TEvento> evento);
     std::uint64_t AgoraTransferencias() const;
 
     mutable std::mutex trava_;
