@@ -45,29 +45,12 @@ limpar() {
 }
 trap limpar EXIT
 
-# nginx: the same body as a static file, keep-alive off, logging off.
+# nginx serves the same body as a static file.
 mkdir -p "$TMP/www"
 printf '%s' '{"nome":"PC-BANCADA","versao":"1.0.7","pausado":false,"volume":40,"mudo":false}' >"$TMP/www/status.json"
-chmod -R a+rX "$TMP"
-cat >"$TMP/nginx.conf" <<CONF
-worker_processes auto;
-daemon off;
-user root;
-pid $TMP/nginx.pid;
-error_log $TMP/nginx-erro.log warn;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  server {
-    listen 127.0.0.1:$PORTA_NGINX;
-    root $TMP/www;
-    location / { default_type application/json; }
-  }
-}
-CONF
-nginx -c "$TMP/nginx.conf" -p "$TMP" &
-PID_NGINX=$!
+# The same nginx set-up as the API benchmark (keep-alive off, logging off); only its
+# /api/status path is used here.
+iniciar_nginx "$PORTA_NGINX" "$TMP/www" '{}'
 
 ARGS_NOSSO=("$PORTA_NOSSA")
 [ "$LIMITES" = livres ] && ARGS_NOSSO+=(--sem-limites)
@@ -75,8 +58,8 @@ ARGS_NOSSO=("$PORTA_NOSSA")
 PID_NOSSO=$!
 
 for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$PORTA_NOSSA/status.json" &&
-    curl -s -o /dev/null "http://127.0.0.1:$PORTA_NGINX/status.json" && break
+  curl -s -o /dev/null "http://127.0.0.1:$PORTA_NOSSA/api/status" &&
+    curl -s -o /dev/null "http://127.0.0.1:$PORTA_NGINX/api/status" && break
   sleep 0.1
 done
 
@@ -85,7 +68,7 @@ medir() {
   local porta=$1 conexoes=$2 threads saida rps p50 p99 total erros
   threads=$((conexoes < 2 ? conexoes : 2))
   saida=$(wrk -t"$threads" -c"$conexoes" -d"${DURACAO}s" --latency -H 'Connection: close' \
-    "http://127.0.0.1:$porta/status.json")
+    "http://127.0.0.1:$porta/api/status")
   rps=$(awk '/^Requests\/sec:/ { print $2 }' <<<"$saida")
   p50=$(em_ms "$(awk '$1 == "50%" { print $2 }' <<<"$saida")")
   p99=$(em_ms "$(awk '$1 == "99%" { print $2 }' <<<"$saida")")
