@@ -50,6 +50,8 @@ export class Pc {
     pc.proc.stdout.on('data', (b) => (pc.saida += b.toString()));
     pc.proc.stderr.on('data', (b) => (pc.saida += b.toString()));
     await pc.codigo();
+    // The code is printed as the program starts; its listener may come up a moment later.
+    await pc.esperarEscuta();
     return pc;
   }
 
@@ -61,6 +63,20 @@ export class Pc {
       const todos = [...this.saida.matchAll(/#parear=(\d{6})/g)].map((m) => m[1]);
       if (todos.length > depois) return todos[todos.length - 1];
       if (Date.now() > fim || this.proc.exitCode !== null) throw new Error('no pairing code from the PC program:\n' + this.saida);
+      await new Promise((r) => setTimeout(r, 50));
+    }
+  }
+
+  async esperarEscuta(ms = 10000) {
+    const fim = Date.now() + ms;
+    for (;;) {
+      try {
+        const r = await fetch(this.url + '/api/ping');
+        if (r.ok) return;
+      } catch {
+        // not listening yet
+      }
+      if (Date.now() > fim) throw new Error('the PC program is not listening:\n' + this.saida);
       await new Promise((r) => setTimeout(r, 50));
     }
   }
