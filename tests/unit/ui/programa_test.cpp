@@ -75,6 +75,11 @@ protected:
         return a;
     }
     TRespostaBruta Pedir(TPedido p) { return EnviarBytes(porta, MontarRequisicao(p, porta)); }
+    // The code is printed while the listener is still starting: wait until it answers.
+    void EsperarEscuta() {
+        for (int i = 0; i < 200 && Pedir(TPedido{}).Status != 200; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     std::string Log() { return LerArquivo(pasta / "dados/log.txt"); }
 
     TPastaTemporaria pasta;
@@ -85,6 +90,7 @@ TEST_F(ProgramaTeste, PareiaComandaEEncerraComSigterm) {
     Programa pc(Args(), pasta);
     const std::string codigo = pc.Esperar(R"(#parear=(\d{6}))");
     ASSERT_EQ(codigo.size(), 6u);
+    EsperarEscuta();
     EXPECT_EQ(pc.Esperar(R"(e digite o código: (\d{3} \d{3}))"), codigo.substr(0, 3) + " " + codigo.substr(3));
 
     TPedido par;
