@@ -92,8 +92,11 @@ TEST_F(Protecao, IdaEVolta) {
         ASSERT_GE(b.size(), 2u);
         EXPECT_EQ(b[0], 1);  // format version
         EXPECT_EQ(b[1], 2);  // made with the key file
-        // The secret never appears in the blob.
-        EXPECT_EQ(std::string(b.begin(), b.end()).find(t), std::string::npos);
+        // The secret never appears in the blob. A secret of one to three bytes turns up by
+        // chance in the random nonce and ciphertext now and then, so only longer ones are looked for.
+        if (t.size() >= 4) {
+            EXPECT_EQ(std::string(b.begin(), b.end()).find(t), std::string::npos);
+        }
     }
 }
 
