@@ -15,7 +15,8 @@ rodar() {  # rodar <tipo>
   local dir
   dir="$("$raiz/scripts/compilar.sh" "$1" | tail -n 1)"
   echo "== testes ($1) =="
-  ( cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 )
+  # Each test has its own limit, and the whole suite one more, so nothing can keep CI waiting.
+  ( cd "$dir" && timeout -k 30 2400 ctest --output-on-failure -j "$(nproc)" --timeout 600 )
 }
 
 testar_painel() {
@@ -30,7 +31,7 @@ case "$modo" in
     testar_painel
     rodar normal
     echo "== testes (painel no navegador, contra o programa) =="
-    VELORIN_BIN="$raiz/build/core/velorin" "$raiz/scripts/painel.sh" e2e
+    VELORIN_BIN="$raiz/build/core/velorin" timeout -k 30 1200 "$raiz/scripts/painel.sh" e2e
     rodar asan
     ;;
   painel)

@@ -4,7 +4,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <random>
 #include <cerrno>
 #include <cstring>
 
@@ -130,15 +133,28 @@ std::string MontarRequisicao(const TPedido& p, std::uint16_t porta) {
 }
 
 std::uint16_t PortaLivre() {
-    TDescritor s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t t = sizeof a;
-    if (!s || ::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &t) != 0)
-        return 0;
-    return ntohs(a.sin_port);
+    // Below the ephemeral range: a port from that range can be taken, between this check and the
+    // program's bind, as the local port of any outgoing connection, and then stays busy for as long
+    // as that connection lives.
+    int baixo = 32768;
+    if (std::FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        int b = 0, a = 0;
+        if (std::fscanf(f, "%d %d", &b, &a) == 2 && b > 1024) baixo = b;
+        std::fclose(f);
+    }
+    const int inicio = std::max(1024, baixo - 12000);
+    std::random_device aleatorio;
+    std::uniform_int_distribution<int> faixa(inicio, baixo - 1);
+    for (int tentativa = 0; tentativa < 200; ++tentativa) {
+        TDescritor s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!s) return 0;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(faixa(aleatorio)));
+        if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return ntohs(a.sin_port);
+    }
+    return 0;
 }
 
 TDescritor OcuparPorta(std::uint16_t& porta, bool todosEnderecos) {

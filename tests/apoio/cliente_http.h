@@ -36,7 +36,8 @@ struct TRespostaBruta {
 TRespostaBruta EnviarBytes(std::uint16_t porta, const std::string& bytes,
                            const std::string& origem = "127.0.0.1");
 
-// A TCP port on loopback that nothing listens on right now (for programs that take a port).
+// A TCP port on loopback, below the ephemeral range, that nothing holds right now (for programs
+// that take a port).
 std::uint16_t PortaLivre();
 
 // A socket listening on a port the system chose (on every address, or loopback only), for tests

@@ -18,16 +18,53 @@ export const DIST = join(aqui, '..', 'dist');
 export const ARTEFATOS = join(aqui, 'artefatos');
 export const REAL = !!process.env.VELORIN_BIN;
 
-function portaLivre() {
-  return new Promise((res, rej) => {
+// Ports the system hands out to outgoing connections (Linux's ephemeral range).
+function faixaEfemera() {
+  try {
+    const [baixo, alto] = readFileSync('/proc/sys/net/ipv4/ip_local_port_range', 'utf8').trim().split(/\s+/).map(Number);
+    if (baixo > 0 && alto >= baixo) return [baixo, alto];
+  } catch {
+    // not Linux: use the usual range
+  }
+  return [32768, 60999];
+}
+
+function tentarEscutar(porta) {
+  return new Promise((res) => {
     const s = createServer();
     s.unref();
-    s.on('error', rej);
-    s.listen(0, '127.0.0.1', () => {
-      const p = s.address().port;
-      s.close(() => res(p));
-    });
+    s.once('error', () => res(false));
+    s.listen(porta, '127.0.0.1', () => s.close(() => res(true)));
   });
+}
+
+// A free port below the ephemeral range. A port the system picked with
+// listen(0) comes from that range, so between our check and the program's
+// bind any outgoing connection (the browser's, a fetch) may take it as its
+// local port, and the program then finds it in use for as long as that
+// connection lives.
+async function portaLivre() {
+  const [baixo] = faixaEfemera();
+  const inicio = Math.max(1024, baixo - 12000);
+  for (let i = 0; i < 200; i++) {
+    const p = inicio + Math.floor(Math.random() * (baixo - inicio));
+    if (await tentarEscutar(p)) return p;
+  }
+  throw new Error('no free port below the ephemeral range');
+}
+
+// Every program a test started, killed when the test process ends however it
+// ends, so a failed start can never keep the runner waiting on a child.
+const filhos = new Set();
+process.on('exit', () => {
+  for (const f of filhos) if (f.exitCode === null && f.signalCode === null) f.kill('SIGKILL');
+});
+
+function iniciarFilho(bin, args, opcoes) {
+  const f = spawn(bin, args, opcoes);
+  filhos.add(f);
+  f.once('exit', () => filhos.delete(f));
+  return f;
 }
 
 function comando() {
@@ -41,18 +78,34 @@ export class Pc {
     pc.dados = mkdtempSync(join(tmpdir(), 'velorin-e2e-'));
     // The PC's display name, so the tests know what the panel must show.
     writeFileSync(join(pc.dados, 'config.ini'), '[Geral]\r\nNomeExibicao=PC-TESTE\r\n');
-    pc.porta = await portaLivre();
-    pc.url = `http://127.0.0.1:${pc.porta}`;
+    // Another test's server may take the port between our check and the
+    // program's bind; then start again on another port.
+    for (let tentativa = 1; ; tentativa++) {
+      try {
+        await pc.comecar();
+        return pc;
+      } catch (e) {
+        await pc.encerrarProcesso();
+        if (tentativa >= 3 || !/indisponivel/.test(pc.saida ?? '')) {
+          rmSync(pc.dados, { recursive: true, force: true });
+          throw e;
+        }
+      }
+    }
+  }
+
+  async comecar() {
+    this.porta = await portaLivre();
+    this.url = `http://127.0.0.1:${this.porta}`;
     const [bin, pre] = comando();
-    pc.args = [...pre, '--simular', '--terminal', '--dados', pc.dados, '--porta', String(pc.porta), '--web', DIST];
-    pc.proc = spawn(bin, pc.args, { stdio: ['ignore', 'pipe', 'pipe'] });
-    pc.saida = '';
-    pc.proc.stdout.on('data', (b) => (pc.saida += b.toString()));
-    pc.proc.stderr.on('data', (b) => (pc.saida += b.toString()));
-    await pc.codigo();
+    this.args = [...pre, '--simular', '--terminal', '--dados', this.dados, '--porta', String(this.porta), '--web', DIST];
+    this.proc = iniciarFilho(bin, this.args, { stdio: ['ignore', 'pipe', 'pipe'] });
+    this.saida = '';
+    this.proc.stdout.on('data', (b) => (this.saida += b.toString()));
+    this.proc.stderr.on('data', (b) => (this.saida += b.toString()));
+    await this.codigo();
     // The code is printed as the program starts; its listener may come up a moment later.
-    await pc.esperarEscuta();
-    return pc;
+    await this.esperarEscuta();
   }
 
   // The newest pairing code printed, waiting for one when `depois` codes were
@@ -67,7 +120,7 @@ export class Pc {
     }
   }
 
-  async esperarEscuta(ms = 10000) {
+  async esperarEscuta(ms = 15000) {
     const fim = Date.now() + ms;
     for (;;) {
       try {
@@ -76,7 +129,9 @@ export class Pc {
       } catch {
         // not listening yet
       }
-      if (Date.now() > fim) throw new Error('the PC program is not listening:\n' + this.saida);
+      if (Date.now() > fim || this.proc.exitCode !== null || /indisponivel/.test(this.saida)) {
+        throw new Error('the PC program is not listening:\n' + this.saida);
+      }
       await new Promise((r) => setTimeout(r, 50));
     }
   }
@@ -91,7 +146,7 @@ export class Pc {
     const antes = this.codigosVistos();
     const [bin, pre] = comando();
     await new Promise((res, rej) => {
-      const p = spawn(bin, [...pre, '--terminal', '--dados', this.dados], { stdio: 'ignore' });
+      const p = iniciarFilho(bin, [...pre, '--terminal', '--dados', this.dados], { stdio: 'ignore' });
       p.on('exit', res);
       p.on('error', rej);
     });
@@ -125,14 +180,19 @@ export class Pc {
     return r.json();
   }
 
-  async parar() {
-    if (this.proc && this.proc.exitCode === null) {
-      const fim = new Promise((r) => this.proc.once('exit', r));
-      this.proc.kill('SIGTERM');
-      const t = setTimeout(() => this.proc.kill('SIGKILL'), 3000);
+  async encerrarProcesso() {
+    const proc = this.proc;
+    if (proc && proc.exitCode === null && proc.signalCode === null) {
+      const fim = new Promise((r) => proc.once('exit', r));
+      proc.kill('SIGTERM');
+      const t = setTimeout(() => proc.kill('SIGKILL'), 3000);
       await fim;
       clearTimeout(t);
     }
+  }
+
+  async parar() {
+    await this.encerrarProcesso();
     rmSync(this.dados, { recursive: true, force: true });
   }
 }
