@@ -38,7 +38,7 @@ case "$modo" in
     testar_painel
     ;;
   tsan)
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$raiz/tests/tsan.supp"
     rodar tsan
     ;;
   internet)
