@@ -72,7 +72,8 @@ public:
         TDescritor sfd(::signalfd(-1, &sinais, SFD_CLOEXEC | SFD_NONBLOCK));
 
         app_.Iniciar();
-        Imprimir(app_.TextoDica() + "\n");
+        statusImpresso_ = app_.TextoDica();
+        Imprimir(statusImpresso_ + "\n");
         std::uint64_t proximo = AgoraMs() + INTERVALO_TIMER_MS;
         while (!terminar_) {
             const std::uint64_t agora = AgoraMs();
@@ -108,6 +109,8 @@ private:
         f.MostrarPareamento = [this] {
             app_.AbrirPareamento();
             codigoImpresso_.clear();
+            if (!app_.ErroServidor().empty())
+                Imprimir(Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str()) + "\n");
             AtualizarPareamento();
         };
         f.PareamentoConcluido = [this](const std::string& nome) {
@@ -117,10 +120,15 @@ private:
         f.MostrarContagem = [this](const TAgendamento& ag, std::int32_t s) { Contagem(ag, s); };
         f.EsconderContagem = [this] { ultimaContagem_ = -1; };
         f.AtualizarStatus = [this] {
+            std::string linha;
             if (!app_.ErroServidor().empty())
-                Imprimir(Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str()) + "\n");
+                linha = Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str());
             else if (app_.ServidorOk())
-                Imprimir(app_.TextoDica() + "\n");
+                linha = app_.TextoDica();
+            // A status line again only when it says something new.
+            if (!linha.empty() && linha != statusImpresso_) Imprimir(linha + "\n");
+            if (!linha.empty()) statusImpresso_ = linha;
+            AtualizarPareamento();
         };
         f.Terminar = [this] { terminar_ = true; };
         return f;
@@ -128,9 +136,11 @@ private:
 
     // Prints the code and its QR symbol whenever the code changes; an expired code is renewed,
     // as the pairing window does.
+    // Nothing is printed until the server listens: a link shown earlier would not open yet, and
+    // one shown on a port that turned out busy would never open.
     void AtualizarPareamento() {
         TEstado* estado = app_.Estado();
-        if (!estado) return;
+        if (!estado || !app_.ServidorOk()) return;
         TPareamento p = estado->ObterPareamento();
         if (!p.Ativo) {
             codigoImpresso_.clear();
@@ -174,6 +184,7 @@ private:
     TAplicacao app_;
     bool terminar_ = false;
     std::string codigoImpresso_;
+    std::string statusImpresso_;
     std::int32_t ultimaContagem_ = -1;
 };
 

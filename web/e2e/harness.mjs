@@ -103,8 +103,9 @@ export class Pc {
     this.saida = '';
     this.proc.stdout.on('data', (b) => (this.saida += b.toString()));
     this.proc.stderr.on('data', (b) => (this.saida += b.toString()));
-    await this.codigo();
-    // The code is printed as the program starts; its listener may come up a moment later.
+    await this.codigo(0, 15000);
+    // The real program prints the code once it listens; the stand-in may print it a moment
+    // before, so wait for an answer either way.
     await this.esperarEscuta();
   }
 
@@ -115,7 +116,9 @@ export class Pc {
     for (;;) {
       const todos = [...this.saida.matchAll(/#parear=(\d{6})/g)].map((m) => m[1]);
       if (todos.length > depois) return todos[todos.length - 1];
-      if (Date.now() > fim || this.proc.exitCode !== null) throw new Error('no pairing code from the PC program:\n' + this.saida);
+      if (Date.now() > fim || this.proc.exitCode !== null || /indisponivel/.test(this.saida)) {
+        throw new Error('no pairing code from the PC program:\n' + this.saida);
+      }
       await new Promise((r) => setTimeout(r, 50));
     }
   }

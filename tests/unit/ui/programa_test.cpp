@@ -56,6 +56,7 @@ public:
         ADD_FAILURE() << "sem \"" << padrao << "\" na saida:\n" << texto;
         return {};
     }
+    std::string Saida() const { return LerArquivo(saida_); }
     // Waits up to ten seconds for the exit status (-1: still running or killed).
     int Fim() { return processo_.Esperar(10000); }
     void Sinal(int s) { processo_.Sinal(s); }
@@ -75,11 +76,6 @@ protected:
         return a;
     }
     TRespostaBruta Pedir(TPedido p) { return EnviarBytes(porta, MontarRequisicao(p, porta)); }
-    // The code is printed while the listener is still starting: wait until it answers.
-    void EsperarEscuta() {
-        for (int i = 0; i < 200 && Pedir(TPedido{}).Status != 200; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
     std::string Log() { return LerArquivo(pasta / "dados/log.txt"); }
 
     TPastaTemporaria pasta;
@@ -90,7 +86,8 @@ TEST_F(ProgramaTeste, PareiaComandaEEncerraComSigterm) {
     Programa pc(Args(), pasta);
     const std::string codigo = pc.Esperar(R"(#parear=(\d{6}))");
     ASSERT_EQ(codigo.size(), 6u);
-    EsperarEscuta();
+    // The link is printed once the server listens, so it works the moment a person sees it.
+    EXPECT_EQ(Pedir(TPedido{}).Status, 200);
     EXPECT_EQ(pc.Esperar(R"(e digite o código: (\d{3} \d{3}))"), codigo.substr(0, 3) + " " + codigo.substr(3));
 
     TPedido par;
@@ -169,6 +166,8 @@ TEST_F(ProgramaTeste, PortaOcupadaInformaAFalha) {
     Programa pc(Args(), pasta);
     // The server retries for ten seconds before it gives up and says why.
     pc.Esperar("porta " + std::to_string(porta) + R"( indisponivel \(erro \d+\))", 20);
+    // A link to a port that never opened would only mislead.
+    EXPECT_EQ(pc.Saida().find("#parear="), std::string::npos);
     pc.Sinal(SIGINT);
     EXPECT_EQ(pc.Fim(), 0);
     EXPECT_NE(Log().find("ERRO no servidor: porta " + std::to_string(porta) + " indisponivel"), std::string::npos);
