@@ -32,6 +32,17 @@ async function parear(pagina, pc, codigo) {
   await esperar(() => pagina.locator('#volume-num').evaluate((e) => e.textContent !== '—'), 5000, 'first status');
 }
 
+// Whether the panel's offline worker is active, waiting for it a while:
+// `navigator.serviceWorker.ready` alone never settles when none becomes active.
+function offlineAtivo(pagina) {
+  return pagina.evaluate(() =>
+    Promise.race([
+      navigator.serviceWorker.ready.then(() => true),
+      new Promise((res) => setTimeout(() => res(false), 20000)),
+    ]),
+  );
+}
+
 describe('phone panel', () => {
   let pc;
   let nav;
@@ -290,6 +301,8 @@ describe('phone panel', () => {
   });
 
   test('offline shows no old data, and recovers', async () => {
+    // With the offline worker in place, so it is what must not answer from a cache.
+    assert.ok(await offlineAtivo(p), 'no offline worker became active');
     await p.context().setOffline(true);
     await esperar(() => p.locator('#chip-conexao').evaluate((e) => e.textContent === 'Sem conexão com o PC'), 8000, 'offline');
     assert.equal(await p.locator('#volume-num').textContent(), '—');
@@ -311,8 +324,8 @@ describe('phone panel', () => {
   });
 
   test('the offline script caches the static files only', async () => {
+    assert.ok(await offlineAtivo(p), 'no offline worker became active');
     const r = await p.evaluate(async () => {
-      await navigator.serviceWorker.ready;
       const nomes = await caches.keys();
       const urls = [];
       for (const n of nomes) for (const req of await (await caches.open(n)).keys()) urls.push(new URL(req.url).pathname);

@@ -1021,9 +1021,23 @@ function iniciar(): void {
     if (chip) chip.textContent = txt;
   }, 1000);
 
-  if ('serviceWorker' in navigator && location.protocol !== 'file:') {
-    navigator.serviceWorker.register('/sw.js', { scope: '/' }).catch(() => undefined);
-  }
+  if ('serviceWorker' in navigator && location.protocol !== 'file:') registrarOffline(0);
+}
+
+// The offline copy is installed in the background; an install that failed
+// (the PC out of reach for a moment) is tried again a few times, later.
+function registrarOffline(falhas: number): void {
+  navigator.serviceWorker
+    .register('/sw.js', { scope: '/' })
+    .then((reg) => {
+      const novo = reg.installing;
+      novo?.addEventListener('statechange', () => {
+        if (novo.state === 'redundant' && !reg.active && falhas < 3) {
+          setTimeout(() => registrarOffline(falhas + 1), 5000 * (falhas + 1));
+        }
+      });
+    })
+    .catch(() => undefined);
 }
 
 iniciar();

@@ -25,10 +25,26 @@ const ESTATICOS = [
 // Every address of the start page serves the same file; keep one copy.
 const ALIASES = new Set(['/', '/index.html', '/panel', '/panel/', '/panel/index.html', '/painel', '/painel/', '/painel/index.html']);
 
+// One file at a time, each tried twice: the PC answers a few connections per
+// phone at once and turns away the rest, and eleven parallel fetches (on top
+// of the page's own) could make the install fail, leaving no offline copy.
+async function guardarEstaticos(): Promise<void> {
+  const c = await caches.open(CACHE);
+  for (const u of ESTATICOS) {
+    for (let tentativa = 1; ; tentativa++) {
+      try {
+        await c.add(new Request(u, { cache: 'no-cache' }));
+        break;
+      } catch (e) {
+        if (tentativa >= 2) throw e;
+        await new Promise((r) => setTimeout(r, 500));
+      }
+    }
+  }
+}
+
 self.addEventListener('install', (ev) => {
-  ev.waitUntil(
-    caches.open(CACHE).then((c) => c.addAll(ESTATICOS.map((u) => new Request(u, { cache: 'no-cache' })))).then(() => self.skipWaiting()),
-  );
+  ev.waitUntil(guardarEstaticos().then(() => self.skipWaiting()));
 });
 
 self.addEventListener('activate', (ev) => {
