@@ -109,8 +109,7 @@ private:
         f.MostrarPareamento = [this] {
             app_.AbrirPareamento();
             codigoImpresso_.clear();
-            if (!app_.ErroServidor().empty())
-                Imprimir(Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str()) + "\n");
+            if (!app_.ErroServidor().empty()) ImprimirStatus(true);
             AtualizarPareamento();
         };
         f.PareamentoConcluido = [this](const std::string& nome) {
@@ -120,18 +119,24 @@ private:
         f.MostrarContagem = [this](const TAgendamento& ag, std::int32_t s) { Contagem(ag, s); };
         f.EsconderContagem = [this] { ultimaContagem_ = -1; };
         f.AtualizarStatus = [this] {
-            std::string linha;
-            if (!app_.ErroServidor().empty())
-                linha = Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str());
-            else if (app_.ServidorOk())
-                linha = app_.TextoDica();
-            // A status line again only when it says something new.
-            if (!linha.empty() && linha != statusImpresso_) Imprimir(linha + "\n");
-            if (!linha.empty()) statusImpresso_ = linha;
+            ImprimirStatus(false);
             AtualizarPareamento();
         };
         f.Terminar = [this] { terminar_ = true; };
         return f;
+    }
+
+    // The server's error, else the usual hint once it listens; printed again only when it says
+    // something new, unless `sempre`.
+    void ImprimirStatus(bool sempre) {
+        std::string linha;
+        if (!app_.ErroServidor().empty())
+            linha = Formatar(Traduzir(sparearerroservidor), app_.ErroServidor().c_str());
+        else if (app_.ServidorOk())
+            linha = app_.TextoDica();
+        if (linha.empty()) return;
+        if (sempre || linha != statusImpresso_) Imprimir(linha + "\n");
+        statusImpresso_ = linha;
     }
 
     // Prints the code and its QR symbol whenever the code changes; an expired code is renewed,

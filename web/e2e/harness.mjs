@@ -86,7 +86,7 @@ export class Pc {
         return pc;
       } catch (e) {
         await pc.encerrarProcesso();
-        if (tentativa >= 3 || !/indisponivel/.test(pc.saida ?? '')) {
+        if (tentativa >= 3 || !pc.portaOcupada()) {
           rmSync(pc.dados, { recursive: true, force: true });
           throw e;
         }
@@ -109,6 +109,16 @@ export class Pc {
     await this.esperarEscuta();
   }
 
+  // The program said its port was taken.
+  portaOcupada() {
+    return /indisponivel/.test(this.saida ?? '');
+  }
+
+  // The program ended, or will never listen: no point waiting for it.
+  desistiu() {
+    return this.proc.exitCode !== null || this.portaOcupada();
+  }
+
   // The newest pairing code printed, waiting for one when `depois` codes were
   // already seen.
   async codigo(depois = 0, ms = 10000) {
@@ -116,9 +126,7 @@ export class Pc {
     for (;;) {
       const todos = [...this.saida.matchAll(/#parear=(\d{6})/g)].map((m) => m[1]);
       if (todos.length > depois) return todos[todos.length - 1];
-      if (Date.now() > fim || this.proc.exitCode !== null || /indisponivel/.test(this.saida)) {
-        throw new Error('no pairing code from the PC program:\n' + this.saida);
-      }
+      if (Date.now() > fim || this.desistiu()) throw new Error('no pairing code from the PC program:\n' + this.saida);
       await new Promise((r) => setTimeout(r, 50));
     }
   }
@@ -132,9 +140,7 @@ export class Pc {
       } catch {
         // not listening yet
       }
-      if (Date.now() > fim || this.proc.exitCode !== null || /indisponivel/.test(this.saida)) {
-        throw new Error('the PC program is not listening:\n' + this.saida);
-      }
+      if (Date.now() > fim || this.desistiu()) throw new Error('the PC program is not listening:\n' + this.saida);
       await new Promise((r) => setTimeout(r, 50));
     }
   }
